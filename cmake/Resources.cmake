@@ -1,7 +1,9 @@
 # Resource scripts are compiled by mingw-w64's windres for both targets: into
 # an object linked into the PE file on Windows, and into a .res image that
 # the POSIX build embeds, so both read exactly the same templates.
-find_program(VELMORA_WINDRES NAMES i686-w64-mingw32-windres x86_64-w64-mingw32-windres windres REQUIRED)
+if(NOT WIN32)
+  find_program(VELMORA_WINDRES NAMES i686-w64-mingw32-windres x86_64-w64-mingw32-windres windres REQUIRED)
+endif()
 
 # velmora_add_resources(<target> <script.rc> [DEPENDS files...])
 function(velmora_add_resources target script)
@@ -11,7 +13,7 @@ function(velmora_add_resources target script)
   if(WIN32)
     set(out ${CMAKE_CURRENT_BINARY_DIR}/${name}.res.o)
     add_custom_command(OUTPUT ${out}
-      COMMAND ${VELMORA_WINDRES} --target=pe-i386 -I ${dir} -O coff -i ${script} -o ${out}
+      COMMAND ${CMAKE_RC_COMPILER} -I ${dir} -O coff -i ${script} -o ${out}
       DEPENDS ${script} ${ARG_DEPENDS} VERBATIM)
     target_sources(${target} PRIVATE ${out})
   else()
