@@ -37,20 +37,22 @@ struct File : Object {
   std::string path;
 };
 
+// The tables are never destroyed: handles may stay open to the end of the
+// process (the guard mutex does), and are then still looked up and found.
 std::mutex& TableLock() {
-  static std::mutex lock;
-  return lock;
+  static std::mutex* lock = new std::mutex;
+  return *lock;
 }
 
 std::unordered_set<Object*>& Live() {
-  static std::unordered_set<Object*> live;
-  return live;
+  static auto* live = new std::unordered_set<Object*>;
+  return *live;
 }
 
 // Open files of this process by (device, inode).
 std::map<std::pair<dev_t, ino_t>, std::set<File*>>& OpenFiles() {
-  static std::map<std::pair<dev_t, ino_t>, std::set<File*>> files;
-  return files;
+  static auto* files = new std::map<std::pair<dev_t, ino_t>, std::set<File*>>;
+  return *files;
 }
 
 bool Conflicts(const File& open, DWORD access, DWORD share) {
