@@ -227,3 +227,5 @@ void InitCommonControls(void);
 
 // The program's entry, as on Windows; platform/posix supplies main().
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+
+#include "platform/posix_crypt.h"
