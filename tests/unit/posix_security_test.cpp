@@ -10,6 +10,7 @@
 #include "platform/data_protection.h"
 #include "platform/fault.h"
 #include "security/multi_options.h"
+#include "security/secret_ini.h"
 #include "security/secure_store.h"
 #include "support/temp_dir.h"
 
@@ -189,6 +190,33 @@ TEST_F(MachineKey, StoreSaveFailsWhenTheFileCannotBeWritten) {
   ASSERT_TRUE(store.Save());
   EXPECT_EQ(store.Synced, 1);
   EXPECT_EQ(store.Loaded, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MachineKey, SecurityFileWriteReportsAFileNotWritten) {
+  TempDir work(true);
+  SecretIni secret("SecurInf.cfg", SecretIni::Blank{});
+  platform::fault::FailOnPath("CreateFileA", "SecurInf.cfg");
+  EXPECT_EQ(secret.Write(), -1);
+  EXPECT_FALSE(std::filesystem::exists(work / "SecurInf.cfg"));
+  platform::fault::Reset();
+
+  // A write that fails leaves no saved credential store behind it.
+  platform::fault::FailNthCall("WriteFile", 1);
+  EXPECT_EQ(secret.Write(), -1);
+  EXPECT_FALSE(std::filesystem::exists(work / "SecStorage.ini"));
+
+  // The credential store that cannot be saved is answered by 0; the
+  // security file itself is written.
+  platform::fault::FailOnPath("CreateFileA", "SecStorage.ini");
+  EXPECT_EQ(secret.Write(), 0);
+  EXPECT_EQ(ReadBytes(work / "SecurInf.cfg").size(), 1440u);
+  platform::fault::Reset();
+  EXPECT_EQ(secret.Write(), 1);
+  EXPECT_TRUE(std::filesystem::exists(work / "SecStorage.ini"));
 }
 
 }  // namespace

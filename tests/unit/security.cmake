@@ -5,6 +5,7 @@
 add_executable(security_tests
   multi_options_test.cpp
   secure_store_test.cpp
+  secret_ini_test.cpp
 )
 target_include_directories(security_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(security_tests PRIVATE vastel_logic GTest::gtest_main)
