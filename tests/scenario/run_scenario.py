@@ -22,6 +22,13 @@ Scenario files (UTF-8; compared as Windows-1251):
                        dropped) up to a line "end"
   absent NAME          no such file after the run
   unchanged            every file is as before the run, and nothing is new
+  security NAME admin=A operator=O right=R
+                       a security file written by the project's writer
+                       (--secwriter), checked against the format laid out
+                       here by hand, and placed as NAME
+  copy NAME FROM       NAME a copy of the file FROM (both in the directory)
+  damage NAME OFFSET   the byte at OFFSET of NAME inverted
+  same NAME OTHER      after the run, the two files are equal byte for byte
 """
 
 import argparse
@@ -51,6 +58,8 @@ class Scenario:
         self.logs = []       # (name, [texts])
         self.absent = []
         self.unchanged = False
+        self.prepare = []    # (directive, fields), after the files, in order
+        self.same = []       # (name, other)
         with open(path, encoding="utf-8") as f:
             lines = f.read().split("\n")
         i = 0
@@ -86,6 +95,10 @@ class Scenario:
                 self.exit_code = int(rest)
             elif word == "absent":
                 self.absent.append(rest)
+            elif word in ("security", "copy", "damage"):
+                self.prepare.append((word, rest.split(" ")))
+            elif word == "same":
+                self.same.append(tuple(rest.split(" ", 1)))
             elif word == "unchanged":
                 self.unchanged = True
             else:
@@ -200,6 +213,78 @@ class WorkDir:
             os.mkdir(d)
 
 
+# Where the security file's settings words stand in the file.
+SECURITY_WORD_ORDER = (0, 2, 1, 3, 4, 5, 10, 6, 7, 8, 9)
+
+
+def security_layout(data, admin, operator, right):
+    """The security file for these values, laid out by hand over the filler
+    and with the key of the file given."""
+    key = int.from_bytes(data[10:14], "little")
+    out = bytearray(data)
+    out[0:8] = b"Security"
+    words = [1] * 11
+    words[8] = right
+    fields = [admin.ljust(16, b"\0"), operator.ljust(16, b"\0")]
+    fields += [(words[i] & 0xFFFFFFFF).to_bytes(4, "little") for i in SECURITY_WORD_ORDER]
+    cursor = 30
+    for field in fields:
+        for i, b in enumerate(field):
+            if i in (0, 8):
+                shift = key
+            cursor += (shift & 0xF) + 1
+            shift >>= 4
+            t = ((((b + i + 100) & 0xFF) ^ (4 * i)) - i) & 0xFF
+            out[cursor] = ((t >> 1) | (t << 7)) & 0xFF
+            cursor += 1
+    total = sum(int.from_bytes(out[4 * w:4 * w + 4], "little") for w in range(360) if w != 5)
+    out[20:24] = (total & 0xFFFFFFFF).to_bytes(4, "little")
+    return bytes(out)
+
+
+def prepare(args, scenario, work):
+    """The security files and the copies and damage of the scenario;
+    what went wrong, if anything."""
+    failures = []
+    for word, fields in scenario.prepare:
+        if word == "security":
+            values = dict(f.split("=", 1) for f in fields[1:])
+            admin, operator = cp1251(values["admin"]), cp1251(values["operator"])
+            right = int(values["right"])
+            scratch = tempfile.mkdtemp(dir=work.outside)
+            # The passwords reach the writer in code page 1251: as bytes on
+            # Linux; under Wine as text, which Wine gives the program in the
+            # ANSI code page.
+            if args.target == "wine":
+                command = [os.environ.get("WINE", "wine"), args.secwriter, values["admin"], values["operator"],
+                           str(right)]
+            else:
+                command = [args.secwriter.encode(), admin, operator, str(right).encode()]
+            env = dict(os.environ, VELMORA_MACHINE_KEY=os.path.join(work.outside, "machine.key"))
+            result = subprocess.run(command, cwd=scratch, env=env, stdin=subprocess.DEVNULL, timeout=60)
+            written = os.path.join(scratch, "SecurInf.cfg")
+            if result.returncode != 0 or not os.path.exists(written):
+                failures.append(f"security {fields[0]}: the writer failed ({result.returncode})")
+                continue
+            with open(written, "rb") as f:
+                data = f.read()
+            key = int.from_bytes(data[10:14], "little")
+            if len(data) != 1440 or key & 0x80008000 or data != security_layout(data, admin, operator, right):
+                failures.append(f"security {fields[0]}: the writer's file is not the format's layout")
+            with open(os.path.join(work.root, fields[0]), "wb") as f:
+                f.write(data)
+        elif word == "copy":
+            shutil.copyfile(os.path.join(work.root, fields[1]), os.path.join(work.root, fields[0]))
+        elif word == "damage":
+            full = os.path.join(work.root, fields[0])
+            with open(full, "r+b") as f:
+                f.seek(int(fields[1], 0))
+                b = f.read(1)
+                f.seek(int(fields[1], 0))
+                f.write(bytes([b[0] ^ 0xFF]))
+    return failures
+
+
 def check(scenario, code, transcript, work, before):
     failures = []
     if code != scenario.exit_code:
@@ -233,6 +318,12 @@ def check(scenario, code, transcript, work, before):
         if got != texts:
             failures.append(f"log {name}: expected {[t.decode('cp1251') for t in texts]}, "
                             f"got {[g.decode('cp1251', 'replace') for g in got]}")
+    for name, other in scenario.same:
+        paths = [os.path.join(work.root, n) for n in (name, other)]
+        if not all(os.path.exists(p) for p in paths):
+            failures.append(f"{name} or {other} missing")
+        elif open(paths[0], "rb").read() != open(paths[1], "rb").read():
+            failures.append(f"{name} and {other} differ")
     for name in scenario.absent:
         if os.path.exists(os.path.join(work.root, name)):
             failures.append(f"{name} exists")
@@ -250,6 +341,7 @@ def main():
     parser.add_argument("--vastel", required=True)
     parser.add_argument("--holder", required=True)
     parser.add_argument("--driver")
+    parser.add_argument("--secwriter", help="the security file writer, for the security directive")
     parser.add_argument("--keep", action="store_true", help="keep the recorder directory")
     parser.add_argument("scenarios", nargs="+")
     args = parser.parse_args()
@@ -257,6 +349,8 @@ def main():
     args.holder = os.path.abspath(args.holder)
     if args.driver:
         args.driver = os.path.abspath(args.driver)
+    if args.secwriter:
+        args.secwriter = os.path.abspath(args.secwriter)
 
     failed = 0
     for path in args.scenarios:
@@ -270,14 +364,16 @@ def main():
                 os.makedirs(os.path.dirname(full), exist_ok=True)
                 with open(full, "wb") as f:
                     f.write(content)
+        setup_failures = prepare(args, scenario, work)
         before = snapshot(work.root)
         # Each Linux run has its own mutex namespace, so runs side by side
         # never see each other; Wine runs share the prefix's and go one by one.
-        env = dict(os.environ, VELMORA_MUTEX_DIR=work.mutexes)
+        env = dict(os.environ, VELMORA_MUTEX_DIR=work.mutexes,
+                   VELMORA_MACHINE_KEY=os.path.join(work.outside, "machine.key"))
         started = time.monotonic()
         run = run_linux if args.target == "linux" else run_wine
         code, transcript = run(args, scenario, work, env)
-        failures = check(scenario, code, transcript, work, before)
+        failures = setup_failures + check(scenario, code, transcript, work, before)
         took = time.monotonic() - started
         if failures:
             failed += 1

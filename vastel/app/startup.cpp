@@ -3,10 +3,12 @@
 #include "app/error_class.h"
 #include "config/simple_ini.h"
 #include "config/simple_log.h"
+#include "security/secret_ini.h"
 
 HINSTANCE g_Instance = nullptr;
 Ini* g_Ini = nullptr;
 CSimpleLog* g_Log = nullptr;
+SecretIni* g_SecretIni = nullptr;
 
 const char kGuardMutexName[] = "Global\\Korvo - Guard Program, Started indicator for application Korvo";
 
@@ -14,6 +16,7 @@ namespace {
 
 const char kIniFileName[] = "korvo.ini";
 const char kDefaultLogName[] = "Vastel.log";
+const char kSecurityFileName[] = "SecurInf.cfg";
 
 // False (after the refusal box) when the recorder, or another Vastel, runs.
 // The handle is never closed: the name stays taken while Vastel runs.
@@ -49,7 +52,12 @@ void OpenConfiguration() {
 
 // The objects of the run, the password gate and the purge dialog.
 void RunMainBlock() {
+  // The channel list comes first, then the security object.
+  // Reads the security file or its backup; throws 600 or 601.
+  g_SecretIni = new SecretIni(kSecurityFileName);
   g_Log->Write("Утилита для очистки БД Vastel.exe запущена успешно");
+  delete g_SecretIni;
+  g_SecretIni = nullptr;
   delete g_Ini;
   g_Ini = nullptr;
 }

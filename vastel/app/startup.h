@@ -5,12 +5,15 @@
 
 class Ini;
 class CSimpleLog;
+class SecretIni;
 
 // The process-wide objects, kept in globals so that the purge dialog can
 // reach them. They live from their stage of the start-up to its end.
 extern HINSTANCE g_Instance;
 extern Ini* g_Ini;
 extern CSimpleLog* g_Log;
+// The security object, for the password gate.
+extern SecretIni* g_SecretIni;
 
 // The name the recorder holds while it runs; Vastel takes it for its own
 // life, so that neither runs beside the other (nor two Vastels).

@@ -10,3 +10,8 @@ target_sources(vastel_logic PRIVATE
 if(WIN32)
   target_link_libraries(vastel_logic PUBLIC crypt32)
 endif()
+
+# The tool that writes a security file (administrators, the demo, the
+# scenario tests); a console program on both targets.
+add_executable(securinf_writer ${CMAKE_CURRENT_LIST_DIR}/tools/securinf_writer.cpp)
+target_link_libraries(securinf_writer PRIVATE vastel_logic)
