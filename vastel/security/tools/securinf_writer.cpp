@@ -54,8 +54,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (written == 0) {
-    std::fprintf(stderr, "securinf_writer: %s written, but the credential store could not be saved\n",
-                 secret.MainPath);
+    std::fprintf(stderr, "securinf_writer: %s written, but the credential store could not be saved\n", secret.MainPath);
     return 2;
   }
   return 0;
