@@ -18,10 +18,23 @@
 #include <mmddk.h>
 #include <objbase.h>
 #include <propidl.h>
+// mingw-w64's declaration of IAudioAutoGainControl (made from Wine's IDL)
+// has the wrong methods in its two slots: a SetEnabled-shaped "GetEnabled"
+// first, then a "GetMute". Windows has GetEnabled(BOOL*) first and
+// SetEnabled(BOOL, LPCGUID) second; calling through the toolchain's
+// declaration would reach the wrong method. Its declaration is moved aside
+// and the interface declared as Windows lays it out.
+#define IAudioAutoGainControl IAudioAutoGainControl_ToolchainLayout
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
 #include <devicetopology.h>
+#undef IAudioAutoGainControl
 // clang-format on
+
+struct IAudioAutoGainControl : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetEnabled(BOOL* enabled) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetEnabled(BOOL enabled, LPCGUID eventContext) = 0;
+};
 #else
 #include "platform/posix_audio.h"
 #endif
