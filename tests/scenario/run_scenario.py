@@ -138,6 +138,11 @@ def read_transcript(path):
         return [line.split(b"\t") for line in f.read().split(b"\n") if line]
 
 
+def wine():
+    # The loader scripts/wine-env.sh chose for this host.
+    return os.environ.get("WINE", "wine")
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -178,10 +183,10 @@ def run_wine(args, scenario, work, env):
     drained = os.path.join(work.outside, "drained")
     with open(script, "w", encoding="utf-8") as f:
         f.writelines(f"box {answer}\n" for answer, _ in scenario.boxes)
-    holder = Holder(["wine", args.holder], env) if scenario.hold_mutex else None
+    holder = Holder([wine(), args.holder], env) if scenario.hold_mutex else None
     try:
-        program = subprocess.Popen(["wine", args.vastel], cwd=work.root, env=env, stdin=subprocess.DEVNULL)
-        driver = subprocess.run(["wine", args.driver, windows_path(script), windows_path(transcript)],
+        program = subprocess.Popen([wine(), args.vastel], cwd=work.root, env=env, stdin=subprocess.DEVNULL)
+        driver = subprocess.run([wine(), args.driver, windows_path(script), windows_path(transcript)],
                                 env=env, stdin=subprocess.DEVNULL, timeout=120)
         try:
             code = program.wait(timeout=30 if driver.returncode == 0 else 5)
@@ -190,7 +195,7 @@ def run_wine(args, scenario, work, env):
             # program end.
             with open(script, "w") as f:
                 f.write("drain 3000\n")
-            subprocess.run(["wine", args.driver, windows_path(script), windows_path(drained)], env=env,
+            subprocess.run([wine(), args.driver, windows_path(script), windows_path(drained)], env=env,
                            stdin=subprocess.DEVNULL, timeout=60)
             try:
                 code = program.wait(timeout=10)
