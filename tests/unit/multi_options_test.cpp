@@ -179,9 +179,13 @@ TEST(Options, GetterTypeChoosesTheField) {
   EXPECT_EQ(store.GetFloat("X"), 2.5f);
   EXPECT_EQ(store.GetValue("X", 9, nullptr).Int, 0);
   EXPECT_EQ(store.GetString("X"), nullptr);
-  // A text asked for as a block gives its bytes and the item's size field.
+  // A text asked for as a block gives its bytes with the zero; the size
+  // never promises more than the item holds.
   int32_t size = 77;
   EXPECT_STREQ(reinterpret_cast<const char*>(store.GetBinary("T", &size)), "txt");
+  EXPECT_EQ(size, 4);
+  size = 77;
+  EXPECT_EQ(store.GetBinary("X", &size), nullptr);
   EXPECT_EQ(size, 0);
   // Absent names give zero and create nothing; the out size is untouched.
   size = 77;
@@ -189,6 +193,25 @@ TEST(Options, GetterTypeChoosesTheField) {
   EXPECT_EQ(size, 77);
   EXPECT_EQ(store.GetFloat("Missing"), 0.0f);
   EXPECT_EQ(store.FileData->Items.size(), 2u);
+}
+
+TEST(Options, BlocksAskedForAsTextEndWithinTheBlock) {
+  TempDir dir(true);
+  // "B" becomes a block, then an unknown marker clears it: no bytes, and no
+  // size left from the block.
+  WriteBytes(dir / kFile, "A={41 42}\r\nB={41 42 43}\r\nB=?\r\nC={4}\r\n");
+  MultiOptions store(kFile, MO_Manual);
+  ASSERT_EQ(store.Load(), 1);
+  EXPECT_STREQ(store.GetString("A"), "AB");
+  EXPECT_STREQ(store.GetString("C"), "@");
+  int32_t size = 77;
+  EXPECT_EQ(store.GetBinary("B", &size), nullptr);
+  EXPECT_EQ(size, 0);
+  const BYTE bytes[] = {'x', 'y'};
+  store.SetBinary("D", bytes, 2);
+  EXPECT_STREQ(store.GetString("D"), "xy");
+  MO_DataItem copy(*store.FileData->Items[3]);
+  EXPECT_STREQ(copy.Data, "xy");
 }
 
 TEST(Options, SetterKeepsTheOtherFieldsAndTakesBadTypesAsInt) {

@@ -39,11 +39,14 @@ class Locked {
 // Cyrillic letters in this code page, never white space.
 bool IsBlank(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
-char* Duplicate(const char* bytes, size_t size, size_t room) {
-  char* copy = new char[room];
+char* Duplicate(const char* bytes, size_t size) {
+  char* copy = new char[size + 1];
   if (size > 0) std::memcpy(copy, bytes, size);
+  copy[size] = '\0';
   return copy;
 }
+
+char* DuplicateText(const char* text) { return Duplicate(text, std::strlen(text)); }
 
 // The three conversions of a number field, each with the semantics of a
 // 32-bit long.
@@ -114,10 +117,9 @@ MO_DataItem& MO_DataItem::operator=(const MO_DataItem& other) {
   DataSize = other.DataSize;
   Type = other.Type;
   if (other.Data && Type == MO_String) {
-    size_t length = std::strlen(other.Data);
-    Data = Duplicate(other.Data, length + 1, length + 1);
-  } else if (other.Data && Type == MO_Binary && DataSize > 0) {
-    Data = Duplicate(other.Data, static_cast<size_t>(DataSize), static_cast<size_t>(DataSize));
+    Data = DuplicateText(other.Data);
+  } else if (other.Data && Type == MO_Binary && DataSize >= 0) {
+    Data = Duplicate(other.Data, static_cast<size_t>(DataSize));
   }
   return *this;
 }
@@ -229,7 +231,7 @@ void MO_FileData::ParseLine(char* line) {
       item->Type = MO_String;
       if (char* close = std::strrchr(rest, '"')) *close = '\0';
       size_t length = std::strlen(rest);
-      if (length > 0) item->Data = Duplicate(rest, length + 1, length + 1);
+      if (length > 0) item->Data = DuplicateText(rest);
       break;
     }
     case '{': {
@@ -240,8 +242,10 @@ void MO_FileData::ParseLine(char* line) {
         item->DataSize = 0;
         break;
       }
-      item->Data = new char[length / 2 + 1];
+      // Room for every byte the text can form, and a zero after them.
+      item->Data = new char[length / 2 + 2];
       item->DataSize = DecodeHex(rest, length, item->Data);
+      item->Data[item->DataSize] = '\0';
       break;
     }
     default:
@@ -372,15 +376,14 @@ int32_t MultiOptions::SetValue(const char* name, int32_t type, MO_Value value, i
       const char* text = value.Text ? value.Text : "";
       size_t length = std::strlen(text);
       item->ReleaseData();
-      item->Data = Duplicate(text, length + 1, length + 1);
+      item->Data = Duplicate(text, length);
       break;
     }
     case MO_Binary: {
       // A negative size, or no bytes, is an empty block.
       if (size < 0 || !value.Bytes) size = 0;
       item->ReleaseData();
-      item->Data = Duplicate(static_cast<const char*>(value.Bytes), static_cast<size_t>(size),
-                             size > 0 ? static_cast<size_t>(size) : 1);
+      item->Data = Duplicate(static_cast<const char*>(value.Bytes), static_cast<size_t>(size));
       item->DataSize = size;
       break;
     }
@@ -412,7 +415,12 @@ MO_Value MultiOptions::GetValue(const char* name, int32_t type, int32_t* size) {
     case MO_String: result.Text = item->Data; break;
     case MO_Binary:
       result.Bytes = item->Data;
-      if (size) *size = item->DataSize;
+      // The size never promises more than Data holds: a text asked for as
+      // bytes has its length with the zero, no Data has none.
+      if (size)
+        *size = !item->Data               ? 0
+                : item->Type == MO_Binary ? item->DataSize
+                                          : static_cast<int32_t>(std::strlen(item->Data) + 1);
       break;
     default: break;
   }
