@@ -30,7 +30,20 @@ run_ctest() {
   fi
 }
 
-for preset in linux linux-asan win32; do
+# Wine runs the 32-bit product where the kernel runs 32-bit code. Where it
+# does not (i386 execve refused), Wine's 32-bit loader cannot start at all:
+# the Windows-side tests then run the x86_64 build of the same sources under
+# Wine's 64-bit loader, and the 32-bit binaries are checked as files.
+if wine --version >/dev/null 2>&1; then
+  wine_preset=win32
+else
+  wine_preset=win64
+  echo "note: this host runs no 32-bit code; Windows-side tests use the win64 build under 64-bit Wine"
+fi
+
+presets=(linux linux-asan win32)
+[ "$wine_preset" = win64 ] && presets+=(win64)
+for preset in "${presets[@]}"; do
   echo "=== $preset: build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
@@ -40,8 +53,12 @@ echo "=== linux: tests"
 run_ctest ctest --preset linux -j2
 echo "=== linux-asan: tests"
 run_ctest ctest --preset linux-asan -j2
-echo "=== win32: tests under Wine"
-run_ctest scripts/wine-env.sh ctest --preset win32
+if [ "$wine_preset" = win64 ]; then
+  echo "=== win32: the built binaries, checked as files"
+  run_ctest ctest --preset win32 -R '^pe\.'
+fi
+echo "=== $wine_preset: tests under Wine"
+run_ctest scripts/wine-env.sh ctest --preset "$wine_preset"
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
