@@ -8,9 +8,13 @@
 set -euo pipefail
 
 what=${1:-all}
-packages=(cmake ninja-build g++ googletest libgtest-dev python3 binutils-mingw-w64-i686)
+packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev python3 binutils-mingw-w64-i686 libsodium-dev)
 if [ "$what" = all ]; then
-  packages+=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth locales fonts-dejavu-core)
+  # The x86_64 cross compiler and Wine's 64-bit loader run the Windows-side
+  # tests on hosts whose kernel runs no 32-bit code; PulseAudio gives Wine
+  # audio endpoints for LornicLib's test.
+  packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth locales fonts-dejavu-core
+    pulseaudio pulseaudio-utils)
 fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
