@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,22 @@ TEST_P(OptionsRead, ParsesTheFileAsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Table, OptionsRead, ::testing::ValuesIn(kReadCases));
 
+// A test's own directory as the current one, and its options file loaded
+// into a store in manual mode.
+class OptionsFile : public ::testing::Test {
+ protected:
+  OptionsFile() : dir_(true) {}
+  MultiOptions& Loaded(const std::string& content) {
+    WriteBytes(dir_ / kFile, content);
+    store_ = std::make_unique<MultiOptions>(kFile, MO_Manual);
+    EXPECT_EQ(store_->Load(), 1);
+    return *store_;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<MultiOptions> store_;
+};
+
 TEST(Options, PathIsTheCurrentDirectoryAndTheName) {
   TempDir dir(true);
   MultiOptions store(kFile, MO_Manual);
@@ -160,20 +177,14 @@ TEST(Options, EmptyTextIsEmptyInMemoryAndGoneAfterASaveAndARead) {
   EXPECT_EQ(store.FileData->Items.size(), 1u);
 }
 
-TEST(Options, RemarksAndUnknownLinesAreGoneAfterTheNextWrite) {
-  TempDir dir(true);
-  WriteBytes(dir / kFile, "; remark\r\nX=5\r\nE=\"\"\r\n");
-  MultiOptions store(kFile, MO_Manual);
-  ASSERT_EQ(store.Load(), 1);
+TEST_F(OptionsFile, RemarksAndUnknownLinesAreGoneAfterTheNextWrite) {
+  MultiOptions& store = Loaded("; remark\r\nX=5\r\nE=\"\"\r\n");
   ASSERT_EQ(store.Save(), 1);
-  EXPECT_EQ(ReadBytes(dir / kFile), "X=I 0\r\nE=\"\"\r\n");
+  EXPECT_EQ(ReadBytes(dir_ / kFile), "X=I 0\r\nE=\"\"\r\n");
 }
 
-TEST(Options, GetterTypeChoosesTheField) {
-  TempDir dir(true);
-  WriteBytes(dir / kFile, "X=F 2.5\r\nT=\"txt\"\r\n");
-  MultiOptions store(kFile, MO_Manual);
-  ASSERT_EQ(store.Load(), 1);
+TEST_F(OptionsFile, GetterTypeChoosesTheField) {
+  MultiOptions& store = Loaded("X=F 2.5\r\nT=\"txt\"\r\n");
   EXPECT_EQ(store.GetInt("X"), 2);
   EXPECT_EQ(store.GetUInt("X"), 2u);
   EXPECT_EQ(store.GetFloat("X"), 2.5f);
@@ -195,13 +206,10 @@ TEST(Options, GetterTypeChoosesTheField) {
   EXPECT_EQ(store.FileData->Items.size(), 2u);
 }
 
-TEST(Options, BlocksAskedForAsTextEndWithinTheBlock) {
-  TempDir dir(true);
+TEST_F(OptionsFile, BlocksAskedForAsTextEndWithinTheBlock) {
   // "B" becomes a block, then an unknown marker clears it: no bytes, and no
   // size left from the block.
-  WriteBytes(dir / kFile, "A={41 42}\r\nB={41 42 43}\r\nB=?\r\nC={4}\r\n");
-  MultiOptions store(kFile, MO_Manual);
-  ASSERT_EQ(store.Load(), 1);
+  MultiOptions& store = Loaded("A={41 42}\r\nB={41 42 43}\r\nB=?\r\nC={4}\r\n");
   EXPECT_STREQ(store.GetString("A"), "AB");
   EXPECT_STREQ(store.GetString("C"), "@");
   int32_t size = 77;
@@ -214,11 +222,8 @@ TEST(Options, BlocksAskedForAsTextEndWithinTheBlock) {
   EXPECT_STREQ(copy.Data, "xy");
 }
 
-TEST(Options, SetterKeepsTheOtherFieldsAndTakesBadTypesAsInt) {
-  TempDir dir(true);
-  WriteBytes(dir / kFile, "X=F 2.5\r\n");
-  MultiOptions store(kFile, MO_Manual);
-  ASSERT_EQ(store.Load(), 1);
+TEST_F(OptionsFile, SetterKeepsTheOtherFieldsAndTakesBadTypesAsInt) {
+  MultiOptions& store = Loaded("X=F 2.5\r\n");
   store.SetInt("X", 9);
   EXPECT_EQ(store.GetInt("X"), 9);
   EXPECT_EQ(store.GetUInt("X"), 2u);
@@ -238,12 +243,9 @@ TEST(Options, SetterKeepsTheOtherFieldsAndTakesBadTypesAsInt) {
   EXPECT_STREQ(store.GetString("S"), "");
 }
 
-TEST(Options, LongNamesAreCutTo63Characters) {
-  TempDir dir(true);
+TEST_F(OptionsFile, LongNamesAreCutTo63Characters) {
   const std::string name70(70, 'n');
-  WriteBytes(dir / kFile, name70 + "=I 1\r\n");
-  MultiOptions store(kFile, MO_Manual);
-  ASSERT_EQ(store.Load(), 1);
+  MultiOptions& store = Loaded(name70 + "=I 1\r\n");
   ASSERT_EQ(store.FileData->Items.size(), 1u);
   EXPECT_EQ(std::string(store.FileData->Items[0]->Name), name70.substr(0, 63));
   EXPECT_EQ(store.GetInt(name70.c_str()), 1);
@@ -278,8 +280,7 @@ TEST(Options, LongValuesAreCutToOneLine) {
   EXPECT_EQ(size, static_cast<int32_t>(bytesKept));
 }
 
-TEST(Options, LinesCrossingTheBlockBoundaryAreCarriedOver) {
-  TempDir dir(true);
+TEST_F(OptionsFile, LinesCrossingTheBlockBoundaryAreCarriedOver) {
   // Item lines of 100 bytes: the 82nd straddles the end of the first block.
   std::string file;
   for (int i = 0; i < 200; ++i) {
@@ -291,9 +292,7 @@ TEST(Options, LinesCrossingTheBlockBoundaryAreCarriedOver) {
   // Then a line longer than a block: its block holds no line end and is
   // dropped whole; reading goes on after it.
   file += std::string(8192 + 50, 'x') + "\r\nLast=I 5\r\n";
-  WriteBytes(dir / kFile, file);
-  MultiOptions store(kFile, MO_Manual);
-  ASSERT_EQ(store.Load(), 1);
+  MultiOptions& store = Loaded(file);
   for (int i = 0; i < 200; ++i) {
     char name[8];
     std::snprintf(name, sizeof name, "K%03d", i);
