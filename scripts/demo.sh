@@ -10,7 +10,7 @@ root=$PWD
 
 scripts/deps.sh build
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target vastel
+cmake --build --preset linux --target vastel securinf_writer
 
 demo=$root/build/demo/recorder
 rm -rf "$demo"
@@ -26,6 +26,10 @@ done
   printf 'MainLogFile="Logs\\Korvo.log"\r\n'
   for n in 0 1 2; do printf 'ChannelPath[%d]="%s\\Channels\\Ch%d"\r\n' "$n" "$demo" "$n"; done
 } > "$demo/korvo.ini"
+# The recorder's security file: no administrator password, and the operator
+# may purge. The data protection key of the demo machine stays in build/demo.
+export VELMORA_MACHINE_KEY=$root/build/demo/machine.key
+(cd "$demo" && "$root/build/linux/vastel/securinf_writer" "" "" 1)
 
 echo "demo recorder directory: $demo"
 cd "$demo"
