@@ -1,4 +1,4 @@
-// The options file reader over any bytes: load, ask for every item in every
+// The options file reader over any bytes (see the first byte below): load, ask for every item in every
 // form, save and load again. The second load must find the same items: the
 // writer only ever writes lines the reader takes back under the same names.
 #include <unistd.h>
@@ -13,7 +13,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static fuzz_support::ScratchDirectory scratch;
-  fuzz_support::WriteFile("opts.ini", data, size);
+  if (size == 0) return 0;
+  // With the first byte odd, the rest follows a remark line that ends near
+  // the end of the reader's first 8192-byte block, so that the lines of the
+  // input meet the block boundary at every offset and the carry-over of a
+  // partial line is exercised.
+  std::string content;
+  if (data[0] & 1) {
+    content.assign(7800 + 2 * static_cast<size_t>(data[0] >> 1), '#');
+    content += "\r\n";
+  }
+  content.append(reinterpret_cast<const char*>(data + 1), size - 1);
+  fuzz_support::WriteFile("opts.ini", reinterpret_cast<const uint8_t*>(content.data()), content.size());
 
   MultiOptions store("opts.ini", MO_Manual);
   if (store.Load() != 1) __builtin_trap();
