@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/transcript.h"
+
 namespace platform {
 namespace ui {
 
@@ -12,20 +14,6 @@ FrontEnd* current = nullptr;
 FrontEnd& DefaultFrontEnd() {
   static TerminalFrontEnd terminal(stdin, stdout);
   return terminal;
-}
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 std::string Trim(const std::string& text) {
@@ -103,8 +91,9 @@ int DefaultAnswer(UINT type) {
 }
 
 std::string TranscriptLine(const BoxRecord& box) {
-  return "box\t" + Escape(box.caption) + "\t" + Escape(box.text) + "\t" + ButtonsName(box.type) + "\t" +
-         IconName(box.type) + "\t" + ModalityName(box.type) + "\t" + AnswerName(box.answer) + "\n";
+  return "box\t" + EscapeTranscriptField(box.caption) + "\t" + EscapeTranscriptField(box.text) + "\t" +
+         ButtonsName(box.type) + "\t" + IconName(box.type) + "\t" + ModalityName(box.type) + "\t" +
+         AnswerName(box.answer) + "\n";
 }
 
 int TerminalFrontEnd::ShowMessageBox(HWND, const std::string& text, const std::string& caption, UINT type) {
@@ -126,8 +115,7 @@ int TerminalFrontEnd::ShowMessageBox(HWND, const std::string& text, const std::s
     std::string answer = LowerAscii(Trim(line));
     if ((type & MB_TYPEMASK) == MB_YESNO) {
       if (answer == "y" || answer == "yes" || answer == "\xD0\xB4" || answer == "\xD0\xB4\xD0\xB0") return IDYES;
-      if (answer == "n" || answer == "no" || answer == "\xD0\xBD" || answer == "\xD0\xBD\xD0\xB5\xD1\x82")
-        return IDNO;
+      if (answer == "n" || answer == "no" || answer == "\xD0\xBD" || answer == "\xD0\xBD\xD0\xB5\xD1\x82") return IDNO;
     } else {
       if (answer == "ok" || answer == "y" || answer == "yes") return IDOK;
       if (answer == "cancel" || answer == "c" || answer == "n" || answer == "no") return IDCANCEL;

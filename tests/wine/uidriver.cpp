@@ -16,6 +16,8 @@
 #endif
 #include <windows.h>
 
+#include "platform/transcript.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,22 +54,6 @@ struct Step {
 
 // ---------------------------------------------------------------------------
 // Transcript
-
-// Caption and text fields must stay on one line and keep their TABs apart.
-std::string Escape(const std::string& bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (char c : bytes) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 // The transcript holds texts as Windows-1251 bytes. They are read as UTF-16
 // and converted here rather than read with the ANSI calls: a program that ran
@@ -258,8 +244,9 @@ bool WaitForBox(const Session& session, DWORD waitMs, Box* box) {
 void RecordBox(Session& session, const Box& box, const Answer& answer) {
   // Icon and modality cannot be observed reliably from outside: '?' tells the
   // runner not to compare them.
-  WriteLine(session, std::string("box\t") + Escape(ToCp1251(box.caption)) + "\t" + Escape(ToCp1251(box.message)) +
-                         "\t" + box.ButtonsField() + "\t?\t?\t" + answer.name);
+  WriteLine(session, std::string("box\t") + platform::EscapeTranscriptField(ToCp1251(box.caption)) + "\t" +
+                         platform::EscapeTranscriptField(ToCp1251(box.message)) + "\t" + box.ButtonsField() +
+                         "\t?\t?\t" + answer.name);
 }
 
 // Presses a button as a person would: only an enabled one (a posted command
