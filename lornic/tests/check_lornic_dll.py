@@ -76,7 +76,9 @@ def main():
     if pe.returncode != 0:
         failures.append(f"PE check: {pe.stdout.strip()} {pe.stderr.strip()}")
 
-    dump = subprocess.run([args.objdump, "-p", args.file], capture_output=True, text=True, check=True).stdout
+    # objdump speaks the locale's language; what is parsed here is its English.
+    dump = subprocess.run([args.objdump, "-p", args.file], capture_output=True, text=True, check=True,
+                          env=dict(os.environ, LC_ALL="C", LANGUAGE="C")).stdout
     if "Characteristics" in dump and "DLL" not in dump.split("Characteristics", 1)[1].split("\n\n", 1)[0]:
         failures.append("not flagged as a DLL")
     exports = dump.split("[Ordinal/Name Pointer] Table", 1)[-1] if "[Ordinal/Name Pointer] Table" in dump else ""

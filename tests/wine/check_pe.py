@@ -8,6 +8,7 @@ has (the runtime is linked in), and the resources it must carry.
 """
 
 import argparse
+import os
 import re
 import subprocess
 import sys
@@ -27,7 +28,9 @@ def main():
     parser.add_argument("--resource", action="append", default=[])
     args = parser.parse_args()
 
-    dump = subprocess.run([args.objdump, "-p", args.file], capture_output=True, text=True, check=True).stdout
+    # objdump speaks the locale's language; what is parsed here is its English.
+    dump = subprocess.run([args.objdump, "-p", args.file], capture_output=True, text=True, check=True,
+                          env=dict(os.environ, LC_ALL="C", LANGUAGE="C")).stdout
     failures = []
     fmt = "pei-i386" if args.machine == "i386" else "pei-x86-64"
     if f"file format {fmt}" not in dump:
