@@ -8,6 +8,7 @@ CLornic's methods and the unit's entry points, and carrying its version block
 """
 
 import argparse
+import os
 import struct
 import subprocess
 import sys
