@@ -167,6 +167,11 @@ if [ ! -f "$ready" ]; then
   touch "$ready"
 fi
 "$WINESERVER" -p {lock_fd}>&- || fail "cannot start wineserver"
+# The first Wine program of a session starts the prefix's services, and they
+# inherit its standard output and error. Started here, with those on
+# /dev/null: started by a test, they would hold the test runner's pipe open
+# and the runner would wait for them to the end of the session.
+"$WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 {lock_fd}>&- || fail "cannot start a program in $prefix"
 
 # --- command -----------------------------------------------------------------
 # In the background so that a signal reaches the traps at once; standard input
