@@ -8,7 +8,9 @@
 // the same from run to run.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +27,13 @@ namespace {
 
 struct Find : Object {
   Find() : Object(Kind::Find) {}
+  ~Find() override {
+    if (directoryFd >= 0) close(directoryFd);
+  }
   std::string directory;
+  // The directory searched, held open as Windows holds it: each name is
+  // looked up relative to it, not by walking the whole path again.
+  int directoryFd = -1;
   std::vector<std::string> names;
   size_t next = 0;
 };
@@ -63,8 +71,9 @@ FILETIME ToFileTime(const struct timespec& t) {
 bool Fill(const Find& find, const std::string& name, WIN32_FIND_DATAA* data) {
   std::memset(data, 0, sizeof *data);
   struct stat st;
-  std::string full = find.directory + "/" + name;
-  if (stat(full.c_str(), &st) != 0) return false;  // gone since the listing
+  int rc = find.directoryFd >= 0 ? fstatat(find.directoryFd, name.c_str(), &st, 0)
+                                 : stat((find.directory + "/" + name).c_str(), &st);
+  if (rc != 0) return false;  // gone since the listing
   data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
   if (!(st.st_mode & S_IWUSR) && !S_ISDIR(st.st_mode)) data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
   if (!S_ISDIR(st.st_mode)) {
@@ -121,6 +130,7 @@ HANDLE FindFirstFileA(LPCSTR patternText, LPWIN32_FIND_DATAA data) {
   }
   Find* find = new Find;
   find->directory = directory;
+  find->directoryFd = fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0);
   while (struct dirent* entry = readdir(dir)) {
     if (platform::posix::WildcardMatch(pattern, entry->d_name)) find->names.emplace_back(entry->d_name);
   }
