@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/error_class.h"
+#include "config/channel_list.h"
 #include "config/simple_ini.h"
 #include "config/simple_log.h"
 #include "security/secret_ini.h"
@@ -8,6 +9,7 @@
 HINSTANCE g_Instance = nullptr;
 Ini* g_Ini = nullptr;
 CSimpleLog* g_Log = nullptr;
+GlobalBufferInformation* g_Channels = nullptr;
 SecretIni* g_SecretIni = nullptr;
 
 const char kGuardMutexName[] = "Global\\Korvo - Guard Program, Started indicator for application Korvo";
@@ -53,11 +55,14 @@ void OpenConfiguration() {
 // The objects of the run, the password gate and the purge dialog.
 void RunMainBlock() {
   // The channel list comes first, then the security object.
+  g_Channels = new GlobalBufferInformation(g_Ini);
   // Reads the security file or its backup; throws 600 or 601.
   g_SecretIni = new SecretIni(kSecurityFileName);
   g_Log->Write("Утилита для очистки БД Vastel.exe запущена успешно");
   delete g_SecretIni;
   g_SecretIni = nullptr;
+  delete g_Channels;
+  g_Channels = nullptr;
   delete g_Ini;
   g_Ini = nullptr;
 }

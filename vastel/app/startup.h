@@ -5,6 +5,7 @@
 
 class Ini;
 class CSimpleLog;
+class GlobalBufferInformation;
 class SecretIni;
 
 // The process-wide objects, kept in globals so that the purge dialog can
@@ -12,6 +13,7 @@ class SecretIni;
 extern HINSTANCE g_Instance;
 extern Ini* g_Ini;
 extern CSimpleLog* g_Log;
+extern GlobalBufferInformation* g_Channels;
 // The security object, for the password gate.
 extern SecretIni* g_SecretIni;
 
