@@ -3,8 +3,9 @@
 # already there. Run as root.
 #   deps.sh build   the Linux build (compiler, CMake, Ninja, GoogleTest, the
 #                   resource compiler the Linux build embeds resources with)
-#   deps.sh all     that, plus the Windows cross build and Wine with a
-#                   display and the Russian locale for code page 1251
+#   deps.sh all     that, plus the Windows cross builds, Wine with a display
+#                   and the Russian locale for code page 1251, PulseAudio,
+#                   and clang with libFuzzer for the fuzz targets
 set -euo pipefail
 
 what=${1:-all}
@@ -14,7 +15,7 @@ if [ "$what" = all ]; then
   # tests on hosts whose kernel runs no 32-bit code; PulseAudio gives Wine
   # audio endpoints for LornicLib's test.
   packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth locales fonts-dejavu-core
-    pulseaudio pulseaudio-utils)
+    pulseaudio pulseaudio-utils clang-14 libclang-rt-14-dev)
 fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

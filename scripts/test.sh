@@ -60,5 +60,12 @@ fi
 echo "=== $wine_preset: tests under Wine"
 run_ctest scripts/wine-env.sh ctest --preset "$wine_preset"
 
+echo "=== fuzz targets of the file readers, briefly"
+if scripts/fuzz.sh 10; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
