@@ -11,11 +11,23 @@
 #include <memory>
 #include <string>
 
+#include "app/error_class.h"
 #include "config/channel_list.h"
 #include "database/layout.h"
 #include "support/temp_dir.h"
 
 namespace dbtest {
+
+// The error a purge ends with; a purge that ends without one fails the test.
+inline ErrorClass PurgeError(CSaverZaglushka& channel) {
+  try {
+    channel.Purge();
+  } catch (const ErrorClass& e) {
+    return e;
+  }
+  ADD_FAILURE() << "the purge ended without an error";
+  return ErrorClass("", 0);
+}
 
 namespace fs = std::filesystem;
 
