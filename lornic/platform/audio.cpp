@@ -19,24 +19,6 @@ AudioSystem* g_system = nullptr;
 // a thread that did it.
 thread_local bool t_comInitialised = false;
 
-void AppendUtf8(std::string& out, uint32_t u) {
-  if (u < 0x80) {
-    out += static_cast<char>(u);
-  } else if (u < 0x800) {
-    out += static_cast<char>(0xC0 | (u >> 6));
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  } else if (u < 0x10000) {
-    out += static_cast<char>(0xE0 | (u >> 12));
-    out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (u >> 18));
-    out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  }
-}
-
 // UTF-16 code units to UTF-8, a surrogate pair as one character and a lone
 // surrogate as U+FFFD (which the code page then shows as '?').
 std::string Utf16ToUtf8(LPCWSTR text, size_t units) {
@@ -49,7 +31,7 @@ std::string Utf16ToUtf8(LPCWSTR text, size_t units) {
     } else if (u >= 0xD800 && u <= 0xDFFF) {
       u = 0xFFFD;
     }
-    AppendUtf8(out, u);
+    ui::AppendUtf8(out, u);
   }
   return out;
 }

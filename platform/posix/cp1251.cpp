@@ -36,20 +36,25 @@ int FromUnicode(uint32_t u) {
   return -1;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, uint32_t u) {
   if (u < 0x80) {
     out += static_cast<char>(u);
   } else if (u < 0x800) {
     out += static_cast<char>(0xC0 | (u >> 6));
     out += static_cast<char>(0x80 | (u & 0x3F));
-  } else {
+  } else if (u < 0x10000) {
     out += static_cast<char>(0xE0 | (u >> 12));
+    out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (u & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (u >> 18));
+    out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
     out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (u & 0x3F));
   }
 }
-
-}  // namespace
 
 std::string Cp1251ToUtf8(const std::string& text) {
   std::string out;

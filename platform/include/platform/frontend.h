@@ -5,6 +5,7 @@
 // one that records every box and answers from a script, for tests.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -29,16 +30,18 @@ FrontEnd& Current();
 void SetCurrent(FrontEnd* frontEnd);
 
 // Names shared by both front ends and by the transcripts of scenario runs.
-std::string ButtonsName(UINT type);     // "OK", "YESNO", ...
-std::string IconName(UINT type);        // "warning", "information", ... or "none"
-std::string ModalityName(UINT type);    // "task", "system" or "app"
-std::string AnswerName(int answer);     // "OK", "YES", "NO", "CANCEL"
+std::string ButtonsName(UINT type);           // "OK", "YESNO", ...
+std::string IconName(UINT type);              // "warning", "information", ... or "none"
+std::string ModalityName(UINT type);          // "task", "system" or "app"
+std::string AnswerName(int answer);           // "OK", "YES", "NO", "CANCEL"
 int AnswerFromName(const std::string& name);  // inverse; 0 if unknown
-int DefaultAnswer(UINT type);           // what closing the box would give
+int DefaultAnswer(UINT type);                 // what closing the box would give
 
 // Windows-1251 <-> UTF-8, for the terminal and for scripts.
 std::string Cp1251ToUtf8(const std::string& text);
 std::string Utf8ToCp1251(const std::string& text);
+// One code point (up to U+10FFFF) appended as UTF-8.
+void AppendUtf8(std::string& out, uint32_t codePoint);
 
 // For people: prints caption and text as UTF-8; a box with a choice asks
 // and reads the answer as a line from the input ("y"/"yes"/"д"/"да" for yes,
